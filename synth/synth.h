@@ -1,0 +1,206 @@
+// The synthesizer engine: a small virtual machine that runs one unit program
+// per instrument for every output sample.
+//
+// All engine state lives in one plain struct, `Engine`. It is all zero before
+// the render starts; `startEngine` sets the only non-zero starting value, the
+// noise seed. The demo keeps one static instance; tools and tests make fresh
+// ones with `makeEngine`, whose zeroed memory the OS maps lazily.
+#pragma once
+
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace synth {
+
+// ---------------------------------------------------------------------------
+// Song clock
+
+inline constexpr int kTickCount = 1024;
+inline constexpr int kSamplesPerTick = 2448;
+inline constexpr uint32_t kSongFrameCount = kTickCount * kSamplesPerTick;  // 2,506,752
+inline constexpr int kSampleRate = 44100;  // playback rate; the engine never uses it
+inline constexpr int kTrackCount = 16;
+inline constexpr int kRecordCount = 17;  // 16 tracks, then the GlobalInstrument
+inline constexpr int kGlobalRecord = 16;
+inline constexpr int kGlobalNote = 16;
+inline constexpr int kRowsPerPattern = 16;
+inline constexpr int kOrderSlots = 64;
+inline constexpr int kOrderListBytes = kTrackCount * kOrderSlots;  // 1,024
+inline constexpr int kMaxPatterns = 256;
+
+// ---------------------------------------------------------------------------
+// InstrumentRecord: 438 32-bit words whose order is part of the song format.
+
+inline constexpr int kWorkspaceWords = 9;
+inline constexpr int kWorkspaceCount = 48;  // also the most units a program may have
+
+// Nine words of one unit's state. Each unit decides which words it reads as
+// float32 and which as int32; a Store writes any of them as float32.
+struct UnitWorkspace {
+  uint32_t words[kWorkspaceWords];
+
+  float asFloat(int w) const { return std::bit_cast<float>(words[w]); }
+  void setFloat(int w, float v) { words[w] = std::bit_cast<uint32_t>(v); }
+  int32_t asInt(int w) const { return static_cast<int32_t>(words[w]); }
+  void setInt(int w, int32_t v) { words[w] = static_cast<uint32_t>(v); }
+};
+
+struct InstrumentRecord {
+  int32_t releaseCount;  // release rows since the last new note
+  int32_t note;          // 0 = silent voice
+  UnitWorkspace workspaces[kWorkspaceCount];
+  float auxLeft;
+  float auxRight;
+  float mainLeft;
+  float mainRight;
+};
+static_assert(sizeof(InstrumentRecord) == 438 * 4);
+
+// Store addresses a record by word index counted from word 0 of workspace 0:
+// 9u + w is word w of workspace u, then the four output words.
+inline constexpr int kRecordIndexAuxLeft = 432;
+inline constexpr int kRecordIndexAuxRight = 433;
+inline constexpr int kRecordIndexMainLeft = 434;
+inline constexpr int kRecordIndexMainRight = 435;
+inline constexpr int kLastStoreIndex = 435;
+
+float readRecordWord(const InstrumentRecord& record, int index);
+void writeRecordWord(InstrumentRecord& record, int index, float value);
+
+// ---------------------------------------------------------------------------
+// Interpreter state
+
+inline constexpr int kStackCapacity = 8;
+
+// Double-precision values passed between units. Top = values[depth - 1].
+// A stereo pair has its left value on top.
+struct SignalStack {
+  double values[kStackCapacity];
+  int depth;
+
+  void push(double v) { values[depth++] = v; }
+  double pop() { return values[--depth]; }
+  double& top() { return values[depth - 1]; }
+  double& below(int n) { return values[depth - 1 - n]; }  // below(0) is the top
+};
+
+inline constexpr int kScratchSlots = 16;
+
+// Where fetchParameters leaves a unit's parameter bytes, scaled by 1/128.
+struct ParameterScratch {
+  float slots[kScratchSlots];
+};
+
+// ---------------------------------------------------------------------------
+// Delay lines
+
+inline constexpr int kDelayLineSamples = 65536;
+inline constexpr int kDelayLinePoolSize = 1024;
+inline constexpr int kDelayLengthEntries = 31;
+inline constexpr int kMaxDelayLinesPerSample = kDelayLinePoolSize - 1;  // the DC blocker needs one more
+
+struct DelayLine {
+  int32_t position;  // next slot to read and then overwrite; always below the line's length
+  float dampState;   // the damping low-pass's last output
+  float dcIn;        // DC blocker of the Delay unit whose last line is just before this one
+  float dcOut;
+  float samples[kDelayLineSamples];
+};
+
+// ---------------------------------------------------------------------------
+// A song: five tables, viewed in place.
+
+struct SongView {
+  const uint8_t* patternTable;  // patternCount patterns of 16 note bytes
+  int patternCount;
+  const uint8_t* orderList;        // 16 tracks x 64 pattern numbers
+  const uint8_t* commandStream;    // 17 programs of opcodes, each ended by 0
+  uint32_t commandLength;
+  const uint8_t* parameterStream;  // parameter bytes of every unit, in unit order
+  uint32_t parameterLength;
+  const uint16_t* delayLengthTable;  // 31 line lengths in samples
+};
+
+// ---------------------------------------------------------------------------
+// The engine
+
+struct Engine {
+  InstrumentRecord records[kRecordCount];
+  SignalStack stack;
+  ParameterScratch scratch;
+  uint32_t commandPosition;    // CommandStream read position
+  uint32_t parameterPosition;  // ParameterStream read position
+  uint32_t delayCursor;        // pool index of the next DelayLine handed out
+  int32_t noiseSeed;           // the noise source's state; EngineConstants position 5
+  SongView song;
+  DelayLine delayLines[kDelayLinePoolSize];  // never reset: echoes ring across notes
+};
+
+struct EngineDeleter {
+  void operator()(Engine* engine) const;
+};
+using EnginePtr = std::unique_ptr<Engine, EngineDeleter>;
+
+// A fresh, zeroed engine on the heap. The 256 MiB pool is mapped lazily, so
+// only the delay lines a song touches cost memory.
+EnginePtr makeEngine();
+
+// Attaches the song and sets the noise seed to its starting value. Call once
+// on a zeroed engine before the first sample.
+void startEngine(Engine& engine, const SongView& song);
+
+// ---------------------------------------------------------------------------
+// Rendering
+
+struct Frame {
+  float left;
+  float right;
+};
+static_assert(sizeof(Frame) == 8);
+
+// Published progress of a render: frames [0, framesWritten) are final.
+// Readers on other threads acquire it and treat later frames as silence.
+struct RenderProgress {
+  std::atomic<uint32_t> framesWritten;
+};
+
+// One sample of the song clock: note updates (at sample 0 of a tick), the 17
+// programs, and the output clamp. Returns the frame.
+Frame renderSample(Engine& engine, int tick, int sample);
+
+// Renders frames [0, frameCount) of the song, frameCount <= kSongFrameCount,
+// publishing each frame as it is written.
+void renderFrames(Engine& engine, const SongView& song, Frame* out, uint32_t frameCount,
+                  RenderProgress* progress = nullptr);
+
+// The whole song into a buffer of kSongFrameCount frames.
+void renderSong(Engine& engine, const SongView& song, Frame* out,
+                RenderProgress* progress = nullptr);
+
+// The render loop's clamp to [-1, 1]: NaN and +inf give +1, -inf gives -1.
+inline float clampOutput(float v) {
+  if (v >= 1.0f || v != v) return 1.0f;
+  if (v > -1.0f) return v;
+  return -1.0f;
+}
+
+// ---------------------------------------------------------------------------
+// Interpreter (one sample of one instrument)
+
+void updateTrackNote(Engine& engine, int track, int tick);
+void runInstrument(Engine& engine, InstrumentRecord& record);
+void runUnitProgram(Engine& engine, InstrumentRecord& record);
+
+// Reads the next count bytes of the ParameterStream into scratch slots
+// 0..count-1 as byte/128 and returns the last byte read (0..255).
+unsigned fetchParameters(Engine& engine, int count);
+
+// 2^x as 2^f * 2^n with n = x truncated toward zero and f = x - n.
+double exp2Value(double x);
+// 2^(-24 * slot i): the Envelope's rate for a parameter byte b is 2^(-3b/16).
+double exp2Parameter(const ParameterScratch& scratch, int slot);
+
+}  // namespace synth
