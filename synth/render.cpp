@@ -47,12 +47,27 @@ Frame renderSample(Engine& engine, int tick, int sample) {
   return {clampOutput(global.mainLeft), clampOutput(global.mainRight)};
 }
 
+namespace {
+
+void noteClamp(float v, float clamped, float& peak, uint32_t& count) {
+  float magnitude = v < 0 ? -v : v;
+  if (magnitude > peak) peak = magnitude;
+  if (!(clamped == v)) ++count;
+}
+
+}  // namespace
+
 void renderFrames(Engine& engine, const SongView& song, Frame* out, uint32_t frameCount,
-                  RenderProgress* progress) {
+                  RenderProgress* progress, RenderStats* stats) {
   startEngine(engine, song);
+  const InstrumentRecord& global = engine.records[kGlobalRecord];
   for (uint32_t n = 0; n < frameCount; ++n) {
     out[n] = renderSample(engine, static_cast<int>(n / kSamplesPerTick),
                           static_cast<int>(n % kSamplesPerTick));
+    if (stats != nullptr) {
+      noteClamp(global.mainLeft, out[n].left, stats->peakLeft, stats->clampedLeft);
+      noteClamp(global.mainRight, out[n].right, stats->peakRight, stats->clampedRight);
+    }
     if (progress != nullptr) progress->framesWritten.store(n + 1, std::memory_order_release);
   }
 }

@@ -127,6 +127,7 @@ std::vector<std::string> validateSong(const SongView& song, std::string_view nam
   for (int program = 0; program < kProgramCount && aligned; ++program) {
     ProgramListing listing;
     int depth = 0;
+    bool stackOk = true;  // after one stack error the final depth says nothing new
     for (;;) {
       if (cmd >= song.commandLength) {
         errors.add(programName(program) + ", " + atCommand(cmd),
@@ -164,10 +165,12 @@ std::vector<std::string> validateSong(const SongView& song, std::string_view nam
       const uint8_t* p = song.parameterStream + par;
       StackEffect effect = unitStackEffect(opcode, p);
       if (depth < effect.takes) {
+        stackOk = false;
         errors.add(place + ", " + atCommand(cmd),
                    "takes " + std::to_string(effect.takes) + " stack values but finds " +
                        std::to_string(depth));
       } else if (depth + type.room > kStackCapacity) {
+        stackOk = false;
         errors.add(place + ", " + atCommand(cmd),
                    "stack depth " + std::to_string(depth) + " plus working room " +
                        std::to_string(type.room) + " exceeds 8");
@@ -179,7 +182,7 @@ std::vector<std::string> validateSong(const SongView& song, std::string_view nam
       ++cmd;
       par += type.streamBytes();
     }
-    if (aligned && depth != 0) {
+    if (aligned && stackOk && depth != 0) {
       errors.add(programName(program) + ", " + atCommand(cmd - 1),
                  "the program ends with " + std::to_string(depth) +
                      " values on the stack; it must leave it empty");

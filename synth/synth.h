@@ -171,10 +171,18 @@ struct RenderProgress {
 // programs, and the output clamp. Returns the frame.
 Frame renderSample(Engine& engine, int tick, int sample);
 
+// What the clamp did to the GlobalInstrument's main pair over a render.
+struct RenderStats {
+  float peakLeft;  // largest magnitude before the clamp (NaN not counted)
+  float peakRight;
+  uint32_t clampedLeft;  // samples the clamp changed
+  uint32_t clampedRight;
+};
+
 // Renders frames [0, frameCount) of the song, frameCount <= kSongFrameCount,
 // publishing each frame as it is written.
 void renderFrames(Engine& engine, const SongView& song, Frame* out, uint32_t frameCount,
-                  RenderProgress* progress = nullptr);
+                  RenderProgress* progress = nullptr, RenderStats* stats = nullptr);
 
 // The whole song into a buffer of kSongFrameCount frames.
 void renderSong(Engine& engine, const SongView& song, Frame* out,
