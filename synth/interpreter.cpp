@@ -73,9 +73,5 @@ EnginePtr makeEngine() {
   return EnginePtr(static_cast<Engine*>(memory));
 }
 
-void startEngine(Engine& engine, const SongView& song) {
-  engine.song = song;
-  engine.noiseSeed = kEngineConstants.noiseSeed;
-}
 
 }  // namespace synth

@@ -58,12 +58,13 @@ void noteClamp(float v, float clamped, float& peak, uint32_t& count) {
 }  // namespace
 
 void renderFrames(Engine& engine, const SongView& song, Frame* out, uint32_t frameCount,
-                  RenderProgress* progress, RenderStats* stats) {
+                  RenderProgress* progress, RenderStats* stats, RenderPath path) {
   startEngine(engine, song);
+  Frame (*step)(Engine&, int, int) = path == RenderPath::kFast ? renderSampleFast : renderSample;
   const InstrumentRecord& global = engine.records[kGlobalRecord];
   for (uint32_t n = 0; n < frameCount; ++n) {
-    out[n] = renderSample(engine, static_cast<int>(n / kSamplesPerTick),
-                          static_cast<int>(n % kSamplesPerTick));
+    out[n] = step(engine, static_cast<int>(n / kSamplesPerTick),
+                  static_cast<int>(n % kSamplesPerTick));
     if (stats != nullptr) {
       noteClamp(global.mainLeft, out[n].left, stats->peakLeft, stats->clampedLeft);
       noteClamp(global.mainRight, out[n].right, stats->peakRight, stats->clampedRight);

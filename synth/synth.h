@@ -125,6 +125,59 @@ struct SongView {
 };
 
 // ---------------------------------------------------------------------------
+// The compiled programs of the fast path: every unit decoded once, with its
+// parameters scaled and what cannot change precomputed. Derived from the
+// streams at the start of a render; the reference path never reads it.
+
+inline constexpr int kMaxUnits = kRecordCount * kWorkspaceCount;
+inline constexpr int kMaxQuietLines = 8;  // larger programs are never skipped
+
+struct CompiledUnit {
+  uint8_t opcode;
+  uint8_t raw;         // last parameter byte: operation, flags, type, selector or count
+  uint8_t workspace;   // index of its UnitWorkspace
+  uint8_t delayIndex;  // Delay: first DelayLengthTable entry
+  uint16_t storeWord;  // Store: index and flags
+  float slots[6];      // the scaled parameter bytes, as fetchParameters leaves them
+  double derived[4];   // Envelope: rates by state; Filter: f; Delay: 1 - damp
+};
+
+// An Oscillator's last increment, reused while its inputs stand still.
+struct IncrementCache {
+  int32_t note;
+  uint32_t transposeModulation;  // float32 bits
+  bool valid;
+  double increment;
+};
+
+struct CompiledProgram {
+  uint16_t firstUnit;
+  uint16_t unitCount;
+  uint16_t delayLines;    // lines its Delay units take per sample
+  bool mayRestSilent;     // no Accumulate, few enough lines to watch
+};
+
+// A silent track whose program left its record and lines exactly as it found
+// them would do so again at every sample until its next note byte: it rests.
+struct QuietWatch {
+  InstrumentRecord before;
+  int32_t position[kMaxQuietLines + 1];
+  float dampState[kMaxQuietLines + 1];
+  float sample[kMaxQuietLines + 1];
+  float dcIn[kMaxQuietLines + 1];
+  float dcOut[kMaxQuietLines + 1];
+};
+
+struct FastPath {
+  CompiledUnit units[kMaxUnits];
+  IncrementCache increments[kMaxUnits];
+  CompiledProgram programs[kRecordCount];
+  uint16_t firstLine[kRecordCount];  // DelayCursor at the start of each program
+  bool resting[kTrackCount];
+  QuietWatch watch;
+};
+
+// ---------------------------------------------------------------------------
 // The engine
 
 struct Engine {
@@ -136,6 +189,7 @@ struct Engine {
   uint32_t delayCursor;        // pool index of the next DelayLine handed out
   int32_t noiseSeed;           // the noise source's state; EngineConstants position 5
   SongView song;
+  FastPath fast;                             // derived from the song at the start
   DelayLine delayLines[kDelayLinePoolSize];  // never reset: echoes ring across notes
 };
 
@@ -148,8 +202,9 @@ using EnginePtr = std::unique_ptr<Engine, EngineDeleter>;
 // only the delay lines a song touches cost memory.
 EnginePtr makeEngine();
 
-// Attaches the song and sets the noise seed to its starting value. Call once
-// on a zeroed engine before the first sample.
+// Attaches the song, compiles its programs for the fast path and sets the
+// noise seed to its starting value. Call once on a zeroed engine before the
+// first sample. The song must be valid (see validateSong).
 void startEngine(Engine& engine, const SongView& song);
 
 // ---------------------------------------------------------------------------
@@ -168,8 +223,13 @@ struct RenderProgress {
 };
 
 // One sample of the song clock: note updates (at sample 0 of a tick), the 17
-// programs, and the output clamp. Returns the frame.
+// programs, and the output clamp. Returns the frame. The reference path reads
+// the streams through fetchParameters at every unit, exactly as the rules
+// describe; the fast path runs the compiled programs and gives the same bits.
 Frame renderSample(Engine& engine, int tick, int sample);
+Frame renderSampleFast(Engine& engine, int tick, int sample);
+
+enum class RenderPath { kFast, kReference };
 
 // What the clamp did to the GlobalInstrument's main pair over a render.
 struct RenderStats {
@@ -182,7 +242,8 @@ struct RenderStats {
 // Renders frames [0, frameCount) of the song, frameCount <= kSongFrameCount,
 // publishing each frame as it is written.
 void renderFrames(Engine& engine, const SongView& song, Frame* out, uint32_t frameCount,
-                  RenderProgress* progress = nullptr, RenderStats* stats = nullptr);
+                  RenderProgress* progress = nullptr, RenderStats* stats = nullptr,
+                  RenderPath path = RenderPath::kFast);
 
 // The whole song into a buffer of kSongFrameCount frames.
 void renderSong(Engine& engine, const SongView& song, Frame* out,

@@ -80,7 +80,7 @@ struct UnitType {
   const char* rawBytes;    // parameter bytes read as unsigned integers
   const char* parameterNames[6];
 
-  int streamBytes() const { return parameterBytes + furtherBytes; }
+  constexpr int streamBytes() const { return parameterBytes + furtherBytes; }
 };
 
 // Slot 0 ends a program before any lookup and holds no routine.

@@ -131,9 +131,12 @@ struct UnitBench {
   synth::EnginePtr engine = synth::makeEngine();
   std::vector<uint8_t> bytes;
   std::array<uint16_t, synth::kDelayLengthEntries> delayLengths = kStandardDelayLengths;
+  std::array<uint8_t, synth::kProgramCount> emptyPrograms{};
 
   UnitBench() {
     synth::SongView view{};
+    view.commandStream = emptyPrograms.data();
+    view.commandLength = synth::kProgramCount;
     view.delayLengthTable = delayLengths.data();
     synth::startEngine(*engine, view);
     record().note = 60;

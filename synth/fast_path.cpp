@@ -1,0 +1,232 @@
+// The fast path: the same unit kernels as the unit routines, run from
+// programs decoded once instead of streams read at every sample.
+//
+// Every shortcut here gives the bits the reference path gives:
+// - parameters are scaled once, exactly as fetchParameters scales them;
+// - an Envelope's rates and a Filter's coefficient are pure functions of
+//   their bytes, computed once with the same expressions;
+// - an Oscillator's increment is recomputed only when its inputs (the note
+//   and its transpose-modulation word) change;
+// - a silent track rests once one run of its program has left its record
+//   and its delay lines bit for bit as they were: with nothing else feeding
+//   it, every later run until its next note byte would do the same.
+#include <cstring>
+
+#include "synth/delay.h"
+#include "synth/envelope.h"
+#include "synth/filter.h"
+#include "synth/oscillator.h"
+#include "synth/routing.h"
+#include "synth/synth.h"
+#include "synth/units.h"
+
+namespace synth {
+namespace {
+
+CompiledUnit compileUnit(unsigned opcode, const uint8_t* bytes, int workspace) {
+  CompiledUnit u{};
+  u.opcode = static_cast<uint8_t>(opcode);
+  u.workspace = static_cast<uint8_t>(workspace);
+  const UnitType& type = UnitHandlerTable[opcode];
+  for (int i = 0; i < type.parameterBytes; ++i) {
+    u.slots[i] = static_cast<float>(bytes[i]) * kEngineConstants.parameterScale;
+  }
+  if (type.parameterBytes > 0) u.raw = bytes[type.parameterBytes - 1];
+  ParameterScratch scratch{};
+  std::memcpy(scratch.slots, u.slots, sizeof u.slots);
+  switch (opcode) {
+    case kEnvelope:
+      for (int state : {kAttack, kDecay, kRelease}) u.derived[state] = exp2Parameter(scratch, state);
+      break;
+    case kFilter: {
+      double frequency = u.slots[0];
+      u.derived[0] = frequency * frequency;
+      break;
+    }
+    case kDelay:
+      u.delayIndex = bytes[4];
+      u.derived[0] = 1 - static_cast<double>(u.slots[3]);
+      break;
+    case kStore: u.storeWord = static_cast<uint16_t>(bytes[1] | (bytes[2] << 8)); break;
+    default: break;
+  }
+  return u;
+}
+
+void compileSong(Engine& engine) {
+  FastPath& fast = engine.fast;
+  const SongView& song = engine.song;
+  uint32_t cmd = 0;
+  uint32_t par = 0;
+  int unitCount = 0;
+  int lines = 0;
+  for (int p = 0; p < kRecordCount; ++p) {
+    CompiledProgram& program = fast.programs[p];
+    program = CompiledProgram{static_cast<uint16_t>(unitCount), 0, 0, true};
+    fast.firstLine[p] = static_cast<uint16_t>(lines);
+    for (unsigned opcode; (opcode = song.commandStream[cmd++]) != kEnd;) {
+      const uint8_t* bytes = song.parameterStream + par;
+      CompiledUnit u = compileUnit(opcode, bytes, program.unitCount);
+      fast.units[unitCount++] = u;
+      fast.increments[unitCount - 1] = IncrementCache{};
+      ++program.unitCount;
+      par += UnitHandlerTable[opcode].streamBytes();
+      if (opcode == kDelay) program.delayLines = static_cast<uint16_t>(program.delayLines + u.raw);
+      if (opcode == kAccumulate) program.mayRestSilent = false;
+    }
+    lines += program.delayLines;
+    if (program.delayLines > kMaxQuietLines) program.mayRestSilent = false;
+  }
+  for (bool& r : fast.resting) r = false;
+}
+
+inline double oscillatorIncrementCached(IncrementCache& cache, const CompiledUnit& u,
+                                        const UnitWorkspace& ws, int32_t note) {
+  bool lowFrequency = (u.raw & kLowFrequencyMode) != 0;
+  int32_t key = lowFrequency ? 0 : note;
+  uint32_t modulation = ws.words[1];
+  if (!cache.valid || cache.note != key || cache.transposeModulation != modulation) {
+    double s = oscillatorSemitones(u.slots[0], u.slots[1], ws.asFloat(1));
+    if (!lowFrequency) s = s + note;
+    cache = IncrementCache{key, modulation, true, oscillatorIncrement(s, lowFrequency)};
+  }
+  return cache.increment;
+}
+
+inline void runDelayUnit(Engine& engine, const CompiledUnit& u, double& x) {
+  const double pregain = u.slots[0];
+  const double dry = u.slots[1];
+  const double feedback = u.slots[2];
+  const double damp = u.slots[3];
+  const double oneMinusDamp = u.derived[0];
+  const uint16_t* lengths = engine.song.delayLengthTable + u.delayIndex;
+  double acc = x * dry;
+  double in = (x * pregain) * pregain;
+  DelayLine* line = engine.delayLines + engine.delayCursor;
+  for (unsigned n = 0; n < u.raw; ++n) {
+    acc = acc + delayLineStep(line[n], lengths[n], oneMinusDamp, damp, feedback, in);
+  }
+  engine.delayCursor += u.raw;
+  x = dcBlock(engine.delayLines[engine.delayCursor], acc);
+}
+
+void runCompiledProgram(Engine& engine, int program, InstrumentRecord& record) {
+  FastPath& fast = engine.fast;
+  const CompiledProgram& prog = fast.programs[program];
+  const CompiledUnit* units = fast.units + prog.firstUnit;
+  IncrementCache* increments = fast.increments + prog.firstUnit;
+  SignalStack& s = engine.stack;
+  const int32_t note = record.note;  // no unit can change it while the program runs
+  for (int k = 0; k < prog.unitCount; ++k) {
+    const CompiledUnit& u = units[k];
+    UnitWorkspace& ws = record.workspaces[k];
+    switch (u.opcode) {
+      case kEnvelope:
+        if (note == 0) {
+          s.push(0.0);
+        } else {
+          s.push(envelopeStep(record, ws, u.slots[2], u.slots[4],
+                              [&](int state) { return u.derived[state]; }));
+        }
+        break;
+      case kOscillator:
+        if (note == 0) {
+          s.push(0.0);
+        } else {
+          double increment = oscillatorIncrementCached(increments[k], u, ws, note);
+          double v = oscillatorWave(ws, increment, u.slots[2], u.slots[3], u.raw, engine.noiseSeed);
+          s.push(v * u.slots[4]);
+        }
+        break;
+      case kFilter:
+        if (note != 0) s.top() = filterStep(ws, u.derived[0], u.slots[1], u.raw, s.top());
+        break;
+      case kDistortion:
+        if (note != 0) s.top() = waveshape(s.top(), u.slots[0]);
+        break;
+      case kDelay: runDelayUnit(engine, u, s.top()); break;
+      case kStackOp: applyStackOp(s, u.raw, note); break;
+      case kStore: applyStore(record, s, u.slots[0], u.storeWord); break;
+      case kPan: applyPan(s); break;
+      case kOutput: applyOutput(record, s, u.slots[0], u.slots[1]); break;
+      case kAccumulate: applyAccumulate(engine.records, s, u.raw); break;
+      default: break;  // NoOp
+    }
+  }
+}
+
+// The state one run of a silent program can touch: its record, and for each
+// of its lines the position, the damping state and the slot at the position,
+// plus the DC blockers' state in the lines after.
+void watchBefore(Engine& engine, int track) {
+  QuietWatch& w = engine.fast.watch;
+  w.before = engine.records[track];
+  const int first = engine.fast.firstLine[track];
+  for (int i = 0; i <= engine.fast.programs[track].delayLines; ++i) {
+    const DelayLine& line = engine.delayLines[first + i];
+    w.position[i] = line.position;
+    w.dampState[i] = line.dampState;
+    w.sample[i] = line.samples[line.position];
+    w.dcIn[i] = line.dcIn;
+    w.dcOut[i] = line.dcOut;
+  }
+}
+
+template <class T>
+bool sameBits(const T& a, const T& b) {
+  return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+bool unchangedSinceWatch(const Engine& engine, int track) {
+  const QuietWatch& w = engine.fast.watch;
+  if (!sameBits(w.before, engine.records[track])) return false;
+  const int first = engine.fast.firstLine[track];
+  for (int i = 0; i <= engine.fast.programs[track].delayLines; ++i) {
+    const DelayLine& line = engine.delayLines[first + i];
+    if (line.position != w.position[i]) return false;
+    if (!sameBits(line.dampState, w.dampState[i]) || !sameBits(line.dcIn, w.dcIn[i]) ||
+        !sameBits(line.dcOut, w.dcOut[i]) || !sameBits(line.samples[line.position], w.sample[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void voiceEnd(InstrumentRecord& record) {
+  if ((record.workspaces[0].words[0] & 0xFF) == 4) record.note = 0;
+}
+
+}  // namespace
+
+void startEngine(Engine& engine, const SongView& song) {
+  engine.song = song;
+  engine.noiseSeed = kEngineConstants.noiseSeed;
+  compileSong(engine);
+}
+
+Frame renderSampleFast(Engine& engine, int tick, int sample) {
+  FastPath& fast = engine.fast;
+  engine.delayCursor = 0;
+  for (int t = 0; t < kTrackCount; ++t) {
+    InstrumentRecord& record = engine.records[t];
+    if (sample == 0) {
+      updateTrackNote(engine, t, tick);
+      fast.resting[t] = false;  // the note byte may have changed the record
+    }
+    if (fast.resting[t]) {
+      engine.delayCursor += fast.programs[t].delayLines;
+      continue;
+    }
+    bool watch = record.note == 0 && fast.programs[t].mayRestSilent;
+    if (watch) watchBefore(engine, t);
+    runCompiledProgram(engine, t, record);
+    voiceEnd(record);
+    if (watch) fast.resting[t] = unchangedSinceWatch(engine, t);
+  }
+  InstrumentRecord& global = engine.records[kGlobalRecord];
+  global.note = kGlobalNote;
+  runCompiledProgram(engine, kGlobalRecord, global);
+  return {clampOutput(global.mainLeft), clampOutput(global.mainRight)};
+}
+
+}  // namespace synth

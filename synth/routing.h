@@ -1,0 +1,109 @@
+// Routing and stack units: StackOp, Store, Pan, Output, Accumulate, NoOp.
+// None tests the note; none uses its own workspace words. The kernels here
+// are shared by the unit routines and the compiled fast path.
+#pragma once
+
+#include "synth/synth.h"
+#include "synth/units.h"
+
+namespace synth {
+
+// StackOp. Operation byte (raw); the stack is shown top first.
+inline void applyStackOp(SignalStack& s, unsigned operation, int32_t note) {
+  switch (operation) {
+    case kStackPop:  // x1 -> (removed)
+      s.pop();
+      break;
+    case kStackAdd: {  // x1, x2 -> x2 + x1
+      double x1 = s.pop();
+      s.top() = s.top() + x1;
+      break;
+    }
+    case kStackMultiply: {  // x1, x2 -> x2 * x1
+      double x1 = s.pop();
+      s.top() = s.top() * x1;
+      break;
+    }
+    case kStackDuplicate:  // x1 -> x1, x1
+      s.push(s.top());
+      break;
+    case kStackExchange: {  // x1, x2 -> x2, x1
+      double x1 = s.top();
+      s.top() = s.below(1);
+      s.below(1) = x1;
+      break;
+    }
+    case kStackAddKeep:  // x1, x2 -> x1 + x2, x2
+      s.top() = s.top() + s.below(1);
+      break;
+    case kStackMultiplyKeep:  // x1, x2 -> x1 * x2, x2
+      s.top() = s.top() * s.below(1);
+      break;
+    case kStackAddPairs: {  // x1, x2, x3, x4 -> x3 + x1, x4 + x2
+      double x1 = s.pop();
+      double x2 = s.pop();
+      s.top() = s.top() + x1;
+      s.below(1) = s.below(1) + x2;
+      break;
+    }
+    case kStackPushNote:  // -> note / 128
+      s.push(static_cast<double>(note) * kEngineConstants.parameterScale);
+      break;
+    default: {  // x1, x2, x3, x4 -> x3 * x1, x4 * x2
+      double x1 = s.pop();
+      double x2 = s.pop();
+      s.top() = s.top() * x1;
+      s.below(1) = s.below(1) * x2;
+      break;
+    }
+  }
+}
+
+// Store. Writes 2 * (amount - 0.5) * top into record word (word & 3FFF),
+// added to its float32 value with the add flag; pops with the pop flag.
+inline void applyStore(InstrumentRecord& record, SignalStack& s, double amount, unsigned word) {
+  double v = 2 * (amount - kEngineConstants.half) * s.top();
+  int index = static_cast<int>(word & kStoreIndexMask);
+  if (word & kStoreAddFlag) {
+    writeRecordWord(record, index, static_cast<float>(readRecordWord(record, index) + v));
+  } else {
+    writeRecordWord(record, index, static_cast<float>(v));
+  }
+  if (word & kStorePopFlag) s.pop();
+}
+
+// Pan. x -> x/2, x/2 (a centred stereo pair).
+inline void applyPan(SignalStack& s) {
+  s.top() = s.top() * kEngineConstants.half;
+  s.push(s.top());
+}
+
+// Output. Consumes the pair L (top), R into aux then main words.
+inline void applyOutput(InstrumentRecord& record, SignalStack& s, double gain, double aux) {
+  double left = s.pop();
+  double right = s.pop();
+  record.auxLeft = static_cast<float>(left * aux);
+  record.auxRight = static_cast<float>(right * aux);
+  record.mainLeft = static_cast<float>(left * gain);
+  record.mainRight = static_cast<float>(right * gain);
+}
+
+// Accumulate. Selector 0 sums the tracks' main pairs, 8 their aux pairs, in
+// track order as they stand right now; pushes right, then left on top.
+inline void applyAccumulate(const InstrumentRecord* tracks, SignalStack& s, unsigned selector) {
+  double left = 0;
+  double right = 0;
+  for (int t = 0; t < kTrackCount; ++t) {
+    if (selector == kAccumulateAux) {
+      left += tracks[t].auxLeft;
+      right += tracks[t].auxRight;
+    } else {
+      left += tracks[t].mainLeft;
+      right += tracks[t].mainRight;
+    }
+  }
+  s.push(right);
+  s.push(left);
+}
+
+}  // namespace synth
