@@ -115,7 +115,10 @@ void runCompiledProgram(Engine& engine, int program, InstrumentRecord& record) {
   const CompiledProgram& prog = fast.programs[program];
   const CompiledUnit* units = fast.units + prog.firstUnit;
   IncrementCache* increments = fast.increments + prog.firstUnit;
-  SignalStack& s = engine.stack;
+  // Programs start and end on an empty stack, so a local one serves and
+  // stays in registers.
+  SignalStack s;
+  s.depth = 0;
   const int32_t note = record.note;  // no unit can change it while the program runs
   for (int k = 0; k < prog.unitCount; ++k) {
     const CompiledUnit& u = units[k];
@@ -192,6 +195,8 @@ bool unchangedSinceWatch(const Engine& engine, int track) {
   return true;
 }
 
+constexpr uint16_t kWatchInterval = 127;
+
 void voiceEnd(InstrumentRecord& record) {
   if ((record.workspaces[0].words[0] & 0xFF) == 4) record.note = 0;
 }
@@ -217,7 +222,17 @@ Frame renderSampleFast(Engine& engine, int tick, int sample) {
       engine.delayCursor += fast.programs[t].delayLines;
       continue;
     }
-    bool watch = record.note == 0 && fast.programs[t].mayRestSilent;
+    // Watching costs a copy of the record; a track still ringing out is
+    // looked at again only every so often.
+    bool watch = false;
+    if (record.note == 0 && fast.programs[t].mayRestSilent) {
+      if (sample == 0 || fast.nextWatch[t] == 0) {
+        watch = true;
+        fast.nextWatch[t] = kWatchInterval;
+      } else {
+        --fast.nextWatch[t];
+      }
+    }
     if (watch) watchBefore(engine, t);
     runCompiledProgram(engine, t, record);
     voiceEnd(record);

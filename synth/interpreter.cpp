@@ -29,37 +29,12 @@ unsigned fetchParameters(Engine& engine, int count) {
 double exp2Value(double x) {
   double n = std::trunc(x);
   double f = x - n;
-  return std::exp2(f) * std::exp2(n);
+  return std::exp2(f) * exp2Integer(n);
 }
 
 double exp2Parameter(const ParameterScratch& scratch, int slot) {
   double x = -(static_cast<double>(scratch.slots[slot]) * kEngineConstants.exp2Factor);
   return exp2Value(x);
-}
-
-float readRecordWord(const InstrumentRecord& record, int index) {
-  if (index < kRecordIndexAuxLeft) {
-    return record.workspaces[index / kWorkspaceWords].asFloat(index % kWorkspaceWords);
-  }
-  switch (index) {
-    case kRecordIndexAuxLeft: return record.auxLeft;
-    case kRecordIndexAuxRight: return record.auxRight;
-    case kRecordIndexMainLeft: return record.mainLeft;
-    default: return record.mainRight;
-  }
-}
-
-void writeRecordWord(InstrumentRecord& record, int index, float value) {
-  if (index < kRecordIndexAuxLeft) {
-    record.workspaces[index / kWorkspaceWords].setFloat(index % kWorkspaceWords, value);
-    return;
-  }
-  switch (index) {
-    case kRecordIndexAuxLeft: record.auxLeft = value; break;
-    case kRecordIndexAuxRight: record.auxRight = value; break;
-    case kRecordIndexMainLeft: record.mainLeft = value; break;
-    default: record.mainRight = value; break;
-  }
 }
 
 void EngineDeleter::operator()(Engine* engine) const { std::free(engine); }

@@ -91,16 +91,16 @@ inline void applyOutput(InstrumentRecord& record, SignalStack& s, double gain, d
 // Accumulate. Selector 0 sums the tracks' main pairs, 8 their aux pairs, in
 // track order as they stand right now; pushes right, then left on top.
 inline void applyAccumulate(const InstrumentRecord* tracks, SignalStack& s, unsigned selector) {
+  // The sums start at +0, and a rounded sum is -0 only when both terms are
+  // -0, so no partial sum is ever -0: adding a zero word changes nothing and
+  // is skipped. Silent tracks then cost a compare, not a link in the chain.
   double left = 0;
   double right = 0;
   for (int t = 0; t < kTrackCount; ++t) {
-    if (selector == kAccumulateAux) {
-      left += tracks[t].auxLeft;
-      right += tracks[t].auxRight;
-    } else {
-      left += tracks[t].mainLeft;
-      right += tracks[t].mainRight;
-    }
+    float l = selector == kAccumulateAux ? tracks[t].auxLeft : tracks[t].mainLeft;
+    float r = selector == kAccumulateAux ? tracks[t].auxRight : tracks[t].mainRight;
+    if (l != 0) left += l;
+    if (r != 0) right += r;
   }
   s.push(right);
   s.push(left);

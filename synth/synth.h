@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -67,8 +68,30 @@ inline constexpr int kRecordIndexMainLeft = 434;
 inline constexpr int kRecordIndexMainRight = 435;
 inline constexpr int kLastStoreIndex = 435;
 
-float readRecordWord(const InstrumentRecord& record, int index);
-void writeRecordWord(InstrumentRecord& record, int index, float value);
+inline float readRecordWord(const InstrumentRecord& record, int index) {
+  if (index < kRecordIndexAuxLeft) {
+    return record.workspaces[index / kWorkspaceWords].asFloat(index % kWorkspaceWords);
+  }
+  switch (index) {
+    case kRecordIndexAuxLeft: return record.auxLeft;
+    case kRecordIndexAuxRight: return record.auxRight;
+    case kRecordIndexMainLeft: return record.mainLeft;
+    default: return record.mainRight;
+  }
+}
+
+inline void writeRecordWord(InstrumentRecord& record, int index, float value) {
+  if (index < kRecordIndexAuxLeft) {
+    record.workspaces[index / kWorkspaceWords].setFloat(index % kWorkspaceWords, value);
+    return;
+  }
+  switch (index) {
+    case kRecordIndexAuxLeft: record.auxLeft = value; break;
+    case kRecordIndexAuxRight: record.auxRight = value; break;
+    case kRecordIndexMainLeft: record.mainLeft = value; break;
+    default: record.mainRight = value; break;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Interpreter state
@@ -174,6 +197,7 @@ struct FastPath {
   CompiledProgram programs[kRecordCount];
   uint16_t firstLine[kRecordCount];  // DelayCursor at the start of each program
   bool resting[kTrackCount];
+  uint16_t nextWatch[kTrackCount];  // samples to wait before watching a silent track again
   QuietWatch watch;
 };
 
@@ -269,6 +293,15 @@ unsigned fetchParameters(Engine& engine, int count);
 
 // 2^x as 2^f * 2^n with n = x truncated toward zero and f = x - n.
 double exp2Value(double x);
+
+// 2^n for a whole number n: built from its bits in the normal range, where
+// it is exact, and left to std::exp2 outside it.
+inline double exp2Integer(double n) {
+  if (n >= -1022 && n <= 1023) {
+    return std::bit_cast<double>(static_cast<uint64_t>(static_cast<int64_t>(n) + 1023) << 52);
+  }
+  return std::exp2(n);
+}
 // 2^(-24 * slot i): the Envelope's rate for a parameter byte b is 2^(-3b/16).
 double exp2Parameter(const ParameterScratch& scratch, int slot);
 

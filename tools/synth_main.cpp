@@ -20,6 +20,7 @@
 #include "synth/synth.h"
 #include "synth/units.h"
 #include "tools/atomic_file.h"
+#include "tools/bench.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ const char* const kToolHelp =
     "  check [SONG]    validate a song image and summarise it\n"
     "  export [-o FILE]\n"
     "                  write the shipped song as a song image\n"
+    "  bench [SONG] [--runs N] [--reference]\n"
+    "                  time renders of a song (default: the shipped song)\n"
     "\n"
     "Run 'synth <command> --help' for a command's options.\n"
     "Exit codes: 0 success, 1 bad input or failed output, 2 bad usage.\n";
@@ -64,6 +67,16 @@ const char* const kExportHelp =
     "usage: synth export [-o FILE]\n"
     "\n"
     "Writes the shipped song as a song image (default FILE: shipped.syn).\n";
+
+const char* const kBenchHelp =
+    "usage: synth bench [SONG] [--runs N] [--reference]\n"
+    "\n"
+    "Renders SONG (default: the shipped song) N times (default 5) with fresh\n"
+    "engine state and prints min, median and max of: render time, frames per\n"
+    "second, real-time factor, time to the first 4,096 frames, and the smallest\n"
+    "lead of the render over a playback that starts with it; then the peak\n"
+    "resident memory. --reference also times the reference interpreter, prints\n"
+    "the ratio run by run and checks that both give the same frames.\n";
 
 int usageError(const std::string& message, const char* help) {
   std::fprintf(stderr, "synth: %s\n\n%s", message.c_str(), help);
@@ -307,6 +320,42 @@ int runExport(const std::vector<std::string_view>& args) {
   return kExitOk;
 }
 
+// ---------------------------------------------------------------------------
+// bench
+
+int runBench(const std::vector<std::string_view>& args) {
+  if (wantsHelp(args)) {
+    std::fputs(kBenchHelp, stdout);
+    return kExitOk;
+  }
+  std::optional<std::string> songPath;
+  int runs = 5;
+  bool reference = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string_view a = args[i];
+    if (a == "--runs") {
+      char* end = nullptr;
+      long n = i + 1 < args.size() ? std::strtol(std::string(args[++i]).c_str(), &end, 10) : 0;
+      if (end == nullptr || *end != '\0' || n < 1 || n > 1000) {
+        return usageError("bench: --runs needs a count from 1 to 1000", kBenchHelp);
+      }
+      runs = static_cast<int>(n);
+    } else if (a == "--reference") {
+      reference = true;
+    } else if (a.starts_with("-")) {
+      return usageError("bench: unknown option " + std::string(a), kBenchHelp);
+    } else if (songPath) {
+      return usageError("bench: more than one song given", kBenchHelp);
+    } else {
+      songPath = std::string(a);
+    }
+  }
+  std::optional<SongSource> source = openSong(songPath);
+  if (!source) return kExitFailed;
+  return tools::runBenchmark(source->view, source->name, runs, reference) == 0 ? kExitOk
+                                                                               : kExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -322,5 +371,6 @@ int main(int argc, char** argv) {
   if (command == "render") return runRender(args);
   if (command == "check") return runCheck(args);
   if (command == "export") return runExport(args);
+  if (command == "bench") return runBench(args);
   return usageError("unknown command '" + std::string(command) + "'", kToolHelp);
 }
