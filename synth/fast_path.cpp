@@ -78,6 +78,7 @@ void compileSong(Engine& engine) {
     if (program.delayLines > kMaxQuietLines) program.mayRestSilent = false;
   }
   for (bool& r : fast.resting) r = false;
+  fast.nonzeroOutputs = kAllTracks;
 }
 
 inline double oscillatorIncrementCached(IncrementCache& cache, const CompiledUnit& u,
@@ -152,7 +153,12 @@ void runCompiledProgram(Engine& engine, int program, InstrumentRecord& record) {
       case kStore: applyStore(record, s, u.slots[0], u.storeWord); break;
       case kPan: applyPan(s); break;
       case kOutput: applyOutput(record, s, u.slots[0], u.slots[1]); break;
-      case kAccumulate: applyAccumulate(engine.records, s, u.raw); break;
+      case kAccumulate:
+        // Every track has run when the GlobalInstrument's program runs, so
+        // the tracks known to hold zeros can be left out of its sums.
+        applyAccumulate(engine.records, s, u.raw,
+                        program == kGlobalRecord ? fast.nonzeroOutputs : kAllTracks);
+        break;
       default: break;  // NoOp
     }
   }
@@ -197,6 +203,10 @@ bool unchangedSinceWatch(const Engine& engine, int track) {
 
 constexpr uint16_t kWatchInterval = 127;
 
+bool hasNonzeroOutput(const InstrumentRecord& r) {
+  return r.auxLeft != 0 || r.auxRight != 0 || r.mainLeft != 0 || r.mainRight != 0;
+}
+
 void voiceEnd(InstrumentRecord& record) {
   if ((record.workspaces[0].words[0] & 0xFF) == 4) record.note = 0;
 }
@@ -211,17 +221,13 @@ void startEngine(Engine& engine, const SongView& song) {
 
 Frame renderSampleFast(Engine& engine, int tick, int sample) {
   FastPath& fast = engine.fast;
-  engine.delayCursor = 0;
   for (int t = 0; t < kTrackCount; ++t) {
     InstrumentRecord& record = engine.records[t];
     if (sample == 0) {
       updateTrackNote(engine, t, tick);
       fast.resting[t] = false;  // the note byte may have changed the record
     }
-    if (fast.resting[t]) {
-      engine.delayCursor += fast.programs[t].delayLines;
-      continue;
-    }
+    if (fast.resting[t]) continue;
     // Watching costs a copy of the record; a track still ringing out is
     // looked at again only every so often.
     bool watch = false;
@@ -234,12 +240,20 @@ Frame renderSampleFast(Engine& engine, int tick, int sample) {
       }
     }
     if (watch) watchBefore(engine, t);
+    engine.delayCursor = fast.firstLine[t];
     runCompiledProgram(engine, t, record);
     voiceEnd(record);
     if (watch) fast.resting[t] = unchangedSinceWatch(engine, t);
+    uint32_t bit = 1u << t;
+    if (hasNonzeroOutput(record)) {
+      fast.nonzeroOutputs |= bit;
+    } else {
+      fast.nonzeroOutputs &= ~bit;
+    }
   }
   InstrumentRecord& global = engine.records[kGlobalRecord];
   global.note = kGlobalNote;
+  engine.delayCursor = fast.firstLine[kGlobalRecord];
   runCompiledProgram(engine, kGlobalRecord, global);
   return {clampOutput(global.mainLeft), clampOutput(global.mainRight)};
 }

@@ -3,6 +3,8 @@
 // are shared by the unit routines and the compiled fast path.
 #pragma once
 
+#include <bit>
+
 #include "synth/synth.h"
 #include "synth/units.h"
 
@@ -88,15 +90,21 @@ inline void applyOutput(InstrumentRecord& record, SignalStack& s, double gain, d
   record.mainRight = static_cast<float>(right * gain);
 }
 
+inline constexpr uint32_t kAllTracks = (1u << kTrackCount) - 1;
+
 // Accumulate. Selector 0 sums the tracks' main pairs, 8 their aux pairs, in
 // track order as they stand right now; pushes right, then left on top.
-inline void applyAccumulate(const InstrumentRecord* tracks, SignalStack& s, unsigned selector) {
-  // The sums start at +0, and a rounded sum is -0 only when both terms are
-  // -0, so no partial sum is ever -0: adding a zero word changes nothing and
-  // is skipped. Silent tracks then cost a compare, not a link in the chain.
+//
+// The sums start at +0, and a rounded sum is -0 only when both terms are -0,
+// so no partial sum is ever -0 and adding a zero word changes nothing. That
+// is why zero words are skipped, and why a caller that knows which tracks
+// hold only zeros may leave them out of `tracksToSum` (a bit per track).
+inline void applyAccumulate(const InstrumentRecord* tracks, SignalStack& s, unsigned selector,
+                            uint32_t tracksToSum = kAllTracks) {
   double left = 0;
   double right = 0;
-  for (int t = 0; t < kTrackCount; ++t) {
+  for (uint32_t mask = tracksToSum; mask != 0; mask &= mask - 1) {
+    int t = std::countr_zero(mask);
     float l = selector == kAccumulateAux ? tracks[t].auxLeft : tracks[t].mainLeft;
     float r = selector == kAccumulateAux ? tracks[t].auxRight : tracks[t].mainRight;
     if (l != 0) left += l;

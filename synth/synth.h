@@ -198,6 +198,7 @@ struct FastPath {
   uint16_t firstLine[kRecordCount];  // DelayCursor at the start of each program
   bool resting[kTrackCount];
   uint16_t nextWatch[kTrackCount];  // samples to wait before watching a silent track again
+  uint32_t nonzeroOutputs;          // a bit per track whose output words are not all zero
   QuietWatch watch;
 };
 
