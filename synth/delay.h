@@ -25,8 +25,10 @@ inline double delayLineStep(DelayLine& line, unsigned length, double oneMinusDam
 }
 
 // out = (255/256 * previous out - previous acc) + acc, from the stored values.
+// The decay is a double product: in float32 it would round away low bits.
 inline double dcBlock(DelayLine& holder, double acc) {
-  double out = (kEngineConstants.dcBlockerDecay * holder.dcOut - holder.dcIn) + acc;
+  const double decay = kEngineConstants.dcBlockerDecay;
+  double out = (decay * holder.dcOut - holder.dcIn) + acc;
   holder.dcIn = static_cast<float>(acc);
   holder.dcOut = static_cast<float>(out);
   return out;
