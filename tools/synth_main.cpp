@@ -94,8 +94,10 @@ bool wantsHelp(const std::vector<std::string_view>& args) {
 struct SongSource {
   std::string name;  // for messages
   std::string stem;  // for default output names
-  std::optional<synth::SongTables> loaded;
-  synth::SongView view{};
+  std::optional<synth::SongTables> loaded;  // empty for the shipped song
+
+  // Made on demand: the loaded tables move with the SongSource.
+  synth::SongView view() const { return loaded ? loaded->view() : song::shippedSong(); }
 };
 
 std::optional<SongSource> openSong(const std::optional<std::string>& path) {
@@ -103,7 +105,6 @@ std::optional<SongSource> openSong(const std::optional<std::string>& path) {
   if (!path) {
     source.name = kShippedName;
     source.stem = "shipped";
-    source.view = song::shippedSong();
     return source;
   }
   synth::LoadedSong loaded = synth::loadSongImage(*path);
@@ -114,7 +115,6 @@ std::optional<SongSource> openSong(const std::optional<std::string>& path) {
   source.name = *path;
   source.stem = std::filesystem::path(*path).stem().string();
   source.loaded = std::move(loaded.song);
-  source.view = source.loaded->view();
   return source;
 }
 
@@ -135,7 +135,7 @@ int runCheck(const std::vector<std::string_view>& args) {
   std::optional<SongSource> source = openSong(path);
   if (!source) return kExitFailed;
   const std::string& name = source->name;
-  const synth::SongView& view = source->view;
+  const synth::SongView view = source->view();
   synth::SongSummary summary;
   std::vector<std::string> errors = synth::validateSong(view, name, &summary);
   if (!errors.empty()) {
@@ -259,20 +259,21 @@ int runRender(const std::vector<std::string_view>& args) {
     return kExitFailed;
   }
 
+  const synth::SongView view = source->view();
   std::vector<synth::Frame> frames(frameCount);
   synth::EnginePtr engine = synth::makeEngine();
   synth::RenderProgress progress{};
   synth::RenderStats stats{};
   auto started = std::chrono::steady_clock::now();
   std::thread renderer([&] {
-    synth::renderFrames(*engine, source->view, frames.data(), frameCount, &progress, &stats);
+    synth::renderFrames(*engine, view, frames.data(), frameCount, &progress, &stats);
   });
   bool showProgress = isatty(STDERR_FILENO) != 0;
   for (;;) {
     uint32_t done = progress.framesWritten.load(std::memory_order_acquire);
     if (showProgress) drawProgress(done, frameCount);
     if (done == frameCount) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(showProgress ? 50 : 5));
   }
   renderer.join();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -352,7 +353,7 @@ int runBench(const std::vector<std::string_view>& args) {
   }
   std::optional<SongSource> source = openSong(songPath);
   if (!source) return kExitFailed;
-  return tools::runBenchmark(source->view, source->name, runs, reference) == 0 ? kExitOk
+  return tools::runBenchmark(source->view(), source->name, runs, reference) == 0 ? kExitOk
                                                                                : kExitFailed;
 }
 
