@@ -25,7 +25,7 @@ namespace {
 
 CompiledUnit compileUnit(unsigned opcode, const uint8_t* bytes, int workspace) {
   CompiledUnit u{};
-  u.opcode = static_cast<uint8_t>(opcode);
+  u.step = static_cast<uint8_t>(opcode);
   u.workspace = static_cast<uint8_t>(workspace);
   const UnitType& type = UnitHandlerTable[opcode];
   for (int i = 0; i < type.parameterBytes; ++i) {
@@ -48,6 +48,11 @@ CompiledUnit compileUnit(unsigned opcode, const uint8_t* bytes, int workspace) {
       u.derived[0] = 1 - static_cast<double>(u.slots[3]);
       break;
     case kStore: u.storeWord = static_cast<uint16_t>(bytes[1] | (bytes[2] << 8)); break;
+    case kStackOp: {
+      unsigned operation = bytes[0] <= kStackPushNote ? bytes[0] : unsigned{kStackMultiplyPairs};
+      u.step = static_cast<uint8_t>(kStepStackOp + operation);
+      break;
+    }
     default: break;
   }
   return u;
@@ -77,7 +82,11 @@ void compileSong(Engine& engine) {
     lines += program.delayLines;
     if (program.delayLines > kMaxQuietLines) program.mayRestSilent = false;
   }
-  for (bool& r : fast.resting) r = false;
+  for (int t = 0; t < kTrackCount; ++t) {
+    fast.resting[t] = false;
+    fast.awake[t] = static_cast<uint8_t>(t);
+  }
+  fast.awakeCount = kTrackCount;
   fast.nonzeroOutputs = kAllTracks;
 }
 
@@ -121,42 +130,52 @@ void runCompiledProgram(Engine& engine, int program, InstrumentRecord& record) {
   SignalStack s;
   s.depth = 0;
   const int32_t note = record.note;  // no unit can change it while the program runs
-  for (int k = 0; k < prog.unitCount; ++k) {
-    const CompiledUnit& u = units[k];
-    UnitWorkspace& ws = record.workspaces[k];
-    switch (u.opcode) {
+  UnitWorkspace* ws = record.workspaces;
+  for (const CompiledUnit* u = units; u != units + prog.unitCount; ++u, ++ws) {
+    switch (u->step) {
       case kEnvelope:
         if (note == 0) {
           s.push(0.0);
         } else {
-          s.push(envelopeStep(record, ws, u.slots[2], u.slots[4],
-                              [&](int state) { return u.derived[state]; }));
+          s.push(envelopeStep(record, *ws, u->slots[2], u->slots[4],
+                              [&](int state) { return u->derived[state]; }));
         }
         break;
       case kOscillator:
         if (note == 0) {
           s.push(0.0);
         } else {
-          double increment = oscillatorIncrementCached(increments[k], u, ws, note);
-          double v = oscillatorWave(ws, increment, u.slots[2], u.slots[3], u.raw, engine.noiseSeed);
-          s.push(v * u.slots[4]);
+          double increment = oscillatorIncrementCached(increments[u - units], *u, *ws, note);
+          double v =
+              oscillatorWave(*ws, increment, u->slots[2], u->slots[3], u->raw, engine.noiseSeed);
+          s.push(v * u->slots[4]);
         }
         break;
       case kFilter:
-        if (note != 0) s.top() = filterStep(ws, u.derived[0], u.slots[1], u.raw, s.top());
+        if (note != 0) s.top() = filterStep(*ws, u->derived[0], u->slots[1], u->raw, s.top());
         break;
       case kDistortion:
-        if (note != 0) s.top() = waveshape(s.top(), u.slots[0]);
+        if (note != 0) s.top() = waveshape(s.top(), u->slots[0]);
         break;
-      case kDelay: runDelayUnit(engine, u, s.top()); break;
-      case kStackOp: applyStackOp(s, u.raw, note); break;
-      case kStore: applyStore(record, s, u.slots[0], u.storeWord); break;
+      case kDelay: runDelayUnit(engine, *u, s.top()); break;
+      // Each operation calls the kernel with a constant, which folds its switch away.
+      case kStepStackOp + kStackMultiplyPairs: applyStackOp(s, kStackMultiplyPairs, note); break;
+      case kStepStackOp + kStackPop: applyStackOp(s, kStackPop, note); break;
+      case kStepStackOp + kStackAdd: applyStackOp(s, kStackAdd, note); break;
+      case kStepStackOp + kStackMultiply: applyStackOp(s, kStackMultiply, note); break;
+      case kStepStackOp + kStackDuplicate: applyStackOp(s, kStackDuplicate, note); break;
+      case kStepStackOp + kStackExchange: applyStackOp(s, kStackExchange, note); break;
+      case kStepStackOp + kStackAddKeep: applyStackOp(s, kStackAddKeep, note); break;
+      case kStepStackOp + kStackMultiplyKeep: applyStackOp(s, kStackMultiplyKeep, note); break;
+      case kStepStackOp + kStackAddPairs: applyStackOp(s, kStackAddPairs, note); break;
+      case kStepStackOp + kStackPushNote: applyStackOp(s, kStackPushNote, note); break;
+      case kStore: applyStore(record, s, u->slots[0], u->storeWord); break;
       case kPan: applyPan(s); break;
-      case kOutput: applyOutput(record, s, u.slots[0], u.slots[1]); break;
+      case kOutput: applyOutput(record, s, u->slots[0], u->slots[1]); break;
       case kAccumulate:
         // Every track has run when the GlobalInstrument's program runs, so
         // the tracks known to hold zeros can be left out of its sums.
-        applyAccumulate(engine.records, s, u.raw,
+        applyAccumulate(engine.records, s, u->raw,
                         program == kGlobalRecord ? fast.nonzeroOutputs : kAllTracks);
         break;
       default: break;  // NoOp
@@ -221,13 +240,22 @@ void startEngine(Engine& engine, const SongView& song) {
 
 Frame renderSampleFast(Engine& engine, int tick, int sample) {
   FastPath& fast = engine.fast;
-  for (int t = 0; t < kTrackCount; ++t) {
-    InstrumentRecord& record = engine.records[t];
-    if (sample == 0) {
+  if (sample == 0) {
+    // A note update writes only its own track's note, releaseCount and
+    // workspaces, which no other track's program reads, so all tracks can be
+    // updated before the first program runs. New rows may change any
+    // record: every track runs again at least once.
+    fast.awakeCount = 0;
+    for (int t = 0; t < kTrackCount; ++t) {
       updateTrackNote(engine, t, tick);
-      fast.resting[t] = false;  // the note byte may have changed the record
+      fast.resting[t] = false;
+      fast.awake[fast.awakeCount++] = static_cast<uint8_t>(t);
     }
-    if (fast.resting[t]) continue;
+  }
+  int stillAwake = 0;
+  for (int i = 0; i < fast.awakeCount; ++i) {
+    const int t = fast.awake[i];
+    InstrumentRecord& record = engine.records[t];
     // Watching costs a copy of the record; a track still ringing out is
     // looked at again only every so often.
     bool watch = false;
@@ -244,6 +272,7 @@ Frame renderSampleFast(Engine& engine, int tick, int sample) {
     runCompiledProgram(engine, t, record);
     voiceEnd(record);
     if (watch) fast.resting[t] = unchangedSinceWatch(engine, t);
+    if (!fast.resting[t]) fast.awake[stillAwake++] = static_cast<uint8_t>(t);
     uint32_t bit = 1u << t;
     if (hasNonzeroOutput(record)) {
       fast.nonzeroOutputs |= bit;
@@ -251,6 +280,7 @@ Frame renderSampleFast(Engine& engine, int tick, int sample) {
       fast.nonzeroOutputs &= ~bit;
     }
   }
+  fast.awakeCount = stillAwake;
   InstrumentRecord& global = engine.records[kGlobalRecord];
   global.note = kGlobalNote;
   engine.delayCursor = fast.firstLine[kGlobalRecord];

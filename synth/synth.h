@@ -155,8 +155,13 @@ struct SongView {
 inline constexpr int kMaxUnits = kRecordCount * kWorkspaceCount;
 inline constexpr int kMaxQuietLines = 8;  // larger programs are never skipped
 
+// The fast path's dispatch code for a unit: its opcode, except that a
+// StackOp becomes kStepStackOp + its operation (0 for every multiply-pairs
+// byte), so that one dispatch decides the whole unit.
+inline constexpr uint8_t kStepStackOp = 16;
+
 struct CompiledUnit {
-  uint8_t opcode;
+  uint8_t step;
   uint8_t raw;         // last parameter byte: operation, flags, type, selector or count
   uint8_t workspace;   // index of its UnitWorkspace
   uint8_t delayIndex;  // Delay: first DelayLengthTable entry
@@ -197,6 +202,8 @@ struct FastPath {
   CompiledProgram programs[kRecordCount];
   uint16_t firstLine[kRecordCount];  // DelayCursor at the start of each program
   bool resting[kTrackCount];
+  uint8_t awake[kTrackCount];  // the tracks not resting, in track order
+  int awakeCount;
   uint16_t nextWatch[kTrackCount];  // samples to wait before watching a silent track again
   uint32_t nonzeroOutputs;          // a bit per track whose output words are not all zero
   QuietWatch watch;
