@@ -113,11 +113,12 @@ inline void runDelayUnit(Engine& engine, const CompiledUnit& u, double& x) {
   double acc = x * dry;
   double in = (x * pregain) * pregain;
   DelayLine* line = engine.delayLines + engine.delayCursor;
-  for (unsigned n = 0; n < u.raw; ++n) {
-    acc = acc + delayLineStep(line[n], lengths[n], oneMinusDamp, damp, feedback, in);
+  DelayLine* const end = line + u.raw;
+  for (; line != end; ++line, ++lengths) {
+    acc = acc + delayLineStep(*line, *lengths, oneMinusDamp, damp, feedback, in);
   }
   engine.delayCursor += u.raw;
-  x = dcBlock(engine.delayLines[engine.delayCursor], acc);
+  x = dcBlock(*end, acc);
 }
 
 void runCompiledProgram(Engine& engine, int program, InstrumentRecord& record) {
