@@ -1,6 +1,8 @@
 // synth: render songs to audio files, check song images, export the shipped
 // song. Exit codes: 0 success, 1 bad input or failed output, 2 bad usage.
+#ifdef SYNTH_HAVE_SNDFILE
 #include <sndfile.h>
+#endif
 #include <unistd.h>
 
 #include <bit>
@@ -45,6 +47,8 @@ const char* const kToolHelp =
     "Run 'synth <command> --help' for a command's options.\n"
     "Exit codes: 0 success, 1 bad input or failed output, 2 bad usage.\n";
 
+#ifdef SYNTH_HAVE_SNDFILE
+constexpr bool kWavAvailable = true;
 const char* const kRenderHelp =
     "usage: synth render [SONG] [-o OUT] [--frames N] [--format wav|f32]\n"
     "\n"
@@ -55,6 +59,21 @@ const char* const kRenderHelp =
     "  --format wav    32-bit float stereo WAV at 44,100 Hz (default)\n"
     "  --format f32    raw frames: little-endian float32 pairs, left then right\n"
     "The file is written under a temporary name and renamed when complete.\n";
+#else
+// Built without libsndfile: raw frames only.
+constexpr bool kWavAvailable = false;
+const char* const kRenderHelp =
+    "usage: synth render [SONG] [-o OUT] [--frames N] [--format wav|f32]\n"
+    "\n"
+    "Renders SONG (a song image; without it, the shipped song) to OUT.\n"
+    "  -o OUT          output file (default: the song's name with .f32,\n"
+    "                  in the current folder)\n"
+    "  --frames N      render only the first N frames (1..2506752)\n"
+    "  --format f32    raw frames: little-endian float32 pairs, left then right\n"
+    "                  (default)\n"
+    "  --format wav    unavailable: this build has no libsndfile\n"
+    "The file is written under a temporary name and renamed when complete.\n";
+#endif
 
 const char* const kCheckHelp =
     "usage: synth check [SONG]\n"
@@ -169,6 +188,7 @@ int runCheck(const std::vector<std::string_view>& args) {
 
 enum class Format { kWav, kF32 };
 
+#ifdef SYNTH_HAVE_SNDFILE
 // Writes the frames through libsndfile into the temporary file.
 bool writeWav(tools::AtomicFile& file, const std::vector<synth::Frame>& frames) {
   SF_INFO info{};
@@ -190,6 +210,12 @@ bool writeWav(tools::AtomicFile& file, const std::vector<synth::Frame>& frames) 
   }
   return true;
 }
+#else
+bool writeWav(tools::AtomicFile& file, const std::vector<synth::Frame>&) {
+  file.fail("WAV output is unavailable in this build");
+  return false;
+}
+#endif
 
 bool writeF32(tools::AtomicFile& file, const std::vector<synth::Frame>& frames) {
   static_assert(std::endian::native == std::endian::little, "f32 output assumes little-endian");
@@ -212,7 +238,7 @@ int runRender(const std::vector<std::string_view>& args) {
   std::optional<std::string> songPath;
   std::optional<std::string> outPath;
   uint32_t frameCount = synth::kSongFrameCount;
-  Format format = Format::kWav;
+  Format format = kWavAvailable ? Format::kWav : Format::kF32;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view a = args[i];
     auto value = [&]() -> std::optional<std::string> {
@@ -246,6 +272,13 @@ int runRender(const std::vector<std::string_view>& args) {
     } else {
       songPath = std::string(a);
     }
+  }
+
+  if (format == Format::kWav && !kWavAvailable) {
+    std::fprintf(stderr,
+                 "synth: render: WAV output is unavailable in this build (no libsndfile); "
+                 "use --format f32\n");
+    return kExitFailed;
   }
 
   std::optional<SongSource> source = openSong(songPath);
