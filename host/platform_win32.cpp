@@ -84,9 +84,11 @@ std::string systemMessage(DWORD code) {
 std::string waveOutMessage(MMRESULT code) {
   char text[MAXERRORLENGTH] = {};
   waveOutGetErrorTextA(code, text, sizeof text);
+  std::string message(text);
+  while (!message.empty() && (message.back() == ' ' || message.back() == '.')) message.pop_back();
   char number[32];
   std::snprintf(number, sizeof number, "MMSYSERR %u", code);
-  return text[0] != '\0' ? std::string(text) + " (" + number + ")" : std::string(number);
+  return message.empty() ? std::string(number) : message + " (" + number + ")";
 }
 
 // The routine the render thread runs. Written once before the thread is
@@ -99,12 +101,13 @@ DWORD WINAPI runThread(LPVOID argument) {
   return 0;
 }
 
-// Seconds since the process was created, by the system's wall clock.
+// Seconds since the process was created, by the system's wall clock (to a
+// few milliseconds; the precise clock is missing before Windows 8).
 double secondsSinceProcessStart() {
   FILETIME created{}, exited{}, kernel{}, user{};
   if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return -1;
   FILETIME now{};
-  GetSystemTimePreciseAsFileTime(&now);
+  GetSystemTimeAsFileTime(&now);
   auto ticks = [](const FILETIME& t) {
     return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
   };

@@ -1,9 +1,14 @@
 // host_audio_match CAPTURE MIN_SECONDS
 //
 // Checks a recording of the demo's sound output (raw little-endian float32
-// stereo at 44,100 Hz) against the shipped song rendered here: after the
-// silence before playback, the recorded frames must equal a run of the song's
-// frames bit for bit, for at least MIN_SECONDS.
+// stereo at 44,100 Hz) against the shipped song rendered here. After the
+// silence before playback, the recording must hold the song from its first
+// sound on, every frame bit for bit and in order, none missing, for at least
+// MIN_SECONDS. The one thing allowed in between is silence that the sound
+// server inserts when its client falls behind (an underrun): whole frames
+// of zeros between two song frames that follow each other. A frame that the
+// demo failed to play (replaced by silence, skipped or altered) fails.
+//
 // Exit code 0 on a match, 1 on a mismatch or too short a recording, 2 on bad
 // usage.
 #include <algorithm>
@@ -29,6 +34,9 @@ bool identical(const synth::Frame& a, const synth::Frame& b) {
          std::bit_cast<uint32_t>(a.right) == std::bit_cast<uint32_t>(b.right);
 }
 
+// Server underruns may add this much silence in all before the check fails.
+constexpr size_t kMaxInsertedFrames = synth::kSampleRate;
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,55 +56,60 @@ int main(int argc, char** argv) {
               reinterpret_cast<char*>(capture.data()));
   const auto minFrames = static_cast<size_t>(std::atof(argv[2]) * synth::kSampleRate);
 
-  const auto captureStart = static_cast<size_t>(
-      std::find_if_not(capture.begin(), capture.end(), silent) - capture.begin());
-  if (captureStart == capture.size()) {
+  const auto renderCount =
+      static_cast<uint32_t>(std::min<size_t>(synth::kSongFrameCount, capture.size()));
+  std::vector<synth::Frame> song(renderCount);
+  synth::EnginePtr engine = synth::makeEngine();
+  synth::renderFrames(*engine, song::shippedSong(), song.data(), renderCount);
+
+  // Playback starts with the song's first frame, so the first sound in the
+  // recording is the song's first sound.
+  auto firstSound = [](const std::vector<synth::Frame>& frames) {
+    return static_cast<size_t>(std::find_if_not(frames.begin(), frames.end(), silent) -
+                               frames.begin());
+  };
+  size_t c = firstSound(capture);
+  size_t s = firstSound(song);
+  if (c == capture.size()) {
     std::fprintf(stderr, "the recording of %zu frames is all silence\n", capture.size());
     return 1;
   }
 
-  const auto renderCount = static_cast<uint32_t>(
-      std::min<size_t>(synth::kSongFrameCount, capture.size() + 10 * synth::kSampleRate));
-  std::vector<synth::Frame> song(renderCount);
-  synth::EnginePtr engine = synth::makeEngine();
-  synth::renderFrames(*engine, song::shippedSong(), song.data(), renderCount);
-  // Align on the first recorded sound: the song frame it equals bit for bit.
-  // The sound server may start delivering the recording a little after
-  // playback has begun, so this need not be the song's first frame.
-  const synth::Frame& first = capture[captureStart];
-  const auto songStart =
-      static_cast<size_t>(std::find_if(song.begin(), song.end(),
-                                       [&](const synth::Frame& frame) {
-                                         return !silent(frame) && identical(frame, first);
-                                       }) -
-                          song.begin());
-  if (songStart == song.size()) {
-    std::fprintf(
-        stderr, "the first recorded sound (frame %zu: %08x %08x) is in no frame of the song\n",
-        captureStart, std::bit_cast<uint32_t>(first.left), std::bit_cast<uint32_t>(first.right));
-    return 1;
-  }
-
-  const size_t count = std::min(capture.size() - captureStart, song.size() - songStart);
-  for (size_t k = 0; k < count; ++k) {
-    const synth::Frame& got = capture[captureStart + k];
-    const synth::Frame& want = song[songStart + k];
-    if (!identical(got, want)) {
-      std::fprintf(stderr,
-                   "frame %zu of the song (recording frame %zu) differs: recorded %08x %08x, "
-                   "rendered %08x %08x\n",
-                   songStart + k, captureStart + k, std::bit_cast<uint32_t>(got.left),
-                   std::bit_cast<uint32_t>(got.right), std::bit_cast<uint32_t>(want.left),
-                   std::bit_cast<uint32_t>(want.right));
+  // Silence counts as inserted once the song resumes after it; silence at
+  // the end of the recording may be an underrun still in progress.
+  size_t inserted = 0;
+  size_t gaps = 0;
+  size_t pendingSilence = 0;
+  for (; c < capture.size() && s < song.size(); ++c) {
+    if (identical(capture[c], song[s])) {
+      if (pendingSilence > 0) {
+        inserted += pendingSilence;
+        ++gaps;
+        pendingSilence = 0;
+      }
+      ++s;
+    } else if (silent(capture[c])) {
+      ++pendingSilence;
+    } else {
+      std::fprintf(
+          stderr, "recording frame %zu is %08x %08x where song frame %zu, %08x %08x, was due\n", c,
+          std::bit_cast<uint32_t>(capture[c].left), std::bit_cast<uint32_t>(capture[c].right), s,
+          std::bit_cast<uint32_t>(song[s].left), std::bit_cast<uint32_t>(song[s].right));
       return 1;
     }
   }
-  if (count < minFrames) {
-    std::fprintf(stderr, "only %zu frames recorded after the silence, %zu wanted\n", count,
-                 minFrames);
+  if (inserted > kMaxInsertedFrames) {
+    std::fprintf(stderr, "the sound server inserted %zu frames of silence in %zu places\n",
+                 inserted, gaps);
     return 1;
   }
-  std::printf("%zu frames match bit for bit (song from frame %zu, recording from frame %zu)\n",
-              count, songStart, captureStart);
+  if (s < minFrames) {
+    std::fprintf(stderr, "only %zu song frames recorded, %zu wanted\n", s, minFrames);
+    return 1;
+  }
+  std::printf(
+      "song frames 0 to %zu recorded bit for bit (%zu frames of silence inserted by the "
+      "sound server in %zu places)\n",
+      s, inserted, gaps);
   return 0;
 }
