@@ -14,6 +14,7 @@
 #               calls; no window class and no message handling of its own
 #   no-sound    without a sound device: one warning line, then as demo
 #   no-display  without an X display: one line naming the failed step, 1
+#   dlls        demo.exe and synth.exe need no DLLs but the system's own
 #   synth       synth.exe: raw f32 renders, output files replaced whole, no
 #               WAV without libsndfile; with LINUX_SYNTH, compares the
 #               Windows and the Linux render of the whole song frame by frame
@@ -69,7 +70,7 @@ press_escape() {
   local window
   wait_for 30 test -n "$(demo_window)" || fail "no visible window of demo.exe"
   window=$(demo_window)
-  xdotool windowfocus --sync "$window" || fail "xdotool could not focus window $window"
+  timeout 10 xdotool windowfocus --sync "$window" || fail "xdotool could not focus window $window"
   xdotool key --delay 200 Escape
 }
 
@@ -205,6 +206,19 @@ case "$case_name" in
     grep -q '^demo: cannot [a-z ]*: [A-Za-z]' "$work/demo.err" ||
       fail "the line does not name the failed step"
     sed 's/^/  /' "$work/demo.err"
+    ;;
+  dlls)
+    # What a bare Windows installation has: the C runtime, GCC's runtime,
+    # the C++ library and the threads library are linked in.
+    system_dlls='^(kernel32|user32|gdi32|opengl32|winmm|msvcrt)\.dll$'
+    for exe in "$demo_exe" "$synth_exe"; do
+      dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}') ||
+        fail "cannot read the imports of $exe"
+      [ -n "$dlls" ] || fail "no imports found in $exe"
+      others=$(echo "$dlls" | grep -viE "$system_dlls")
+      [ -z "$others" ] || fail "$(basename "$exe") needs $(echo $others)"
+      echo "$(basename "$exe") needs $(echo $dlls)"
+    done
     ;;
   synth)
     make_prefix
