@@ -97,10 +97,9 @@ expect_reports() {
     fail "no frame summary at exit"
 }
 
-render_windows() {  # render_windows OUT [FRAMES]
-  local frames=()
-  [ -n "${2:-}" ] && frames=(--frames "$2")
-  timeout 300 wine "$synth_exe" render --format f32 "${frames[@]}" -o "$1" \
+# The whole song as synth.exe renders it.
+render_windows() {  # render_windows OUT
+  timeout 300 wine "$synth_exe" render --format f32 -o "$1" \
     >"$work/render.out" 2>"$work/render.err" ||
     fail "synth.exe render failed: $(cat "$work/render.err")"
 }
