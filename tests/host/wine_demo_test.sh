@@ -63,12 +63,13 @@ set_user_value() {  # set_user_value KEY NAME VALUE
 # The demo's visible top-level window: Wine names its X class after the
 # program.
 demo_window() { xdotool search --onlyvisible --class demo.exe 2>/dev/null | head -n1; }
+demo_window_shown() { [ -n "$(demo_window)" ]; }
 
 # Keys go to the focused window; GetAsyncKeyState must see the key without
 # any window message being read.
 press_escape() {
   local window
-  wait_for 30 test -n "$(demo_window)" || fail "no visible window of demo.exe"
+  wait_for 30 demo_window_shown || fail "no visible window of demo.exe"
   window=$(demo_window)
   timeout 10 xdotool windowfocus --sync "$window" || fail "xdotool could not focus window $window"
   xdotool key --delay 200 Escape
