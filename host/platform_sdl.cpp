@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "host/platform.h"
+#include "host/playback.h"
 
 namespace host {
 namespace {
@@ -21,47 +21,15 @@ namespace {
 // of what it is playing.
 constexpr int kDeviceFrames = 2048;
 
-// The device asks for its frames one request ahead of playing them, and the
-// first requests come within a millisecond or two of the render's start.
-// Playback begins once the render has published this many frames, so that
-// the read-ahead does not overtake a render that is faster than real time.
+// The render's lead before playback begins: a few device requests, which
+// the first requests, coming a millisecond or two after the render's start,
+// could otherwise overtake.
 constexpr uint32_t kStartLead = 8 * kDeviceFrames;
 
-// What the audio callback plays: the buffer, how much of it is final, and
-// how far playback has got. Only the audio thread touches `started` and
-// `position`.
-struct AudioSource {
-  const synth::Frame* frames;
-  uint32_t frameCount;
-  const synth::RenderProgress* progress;
-  bool started;
-  uint32_t position;
-};
-
-// Plays the next frames in order, one pass over the buffer. Once playback
-// has begun, a frame that is not published when its turn comes plays as
-// silence and is not played later: playback keeps time with the device, not
-// with the render.
 void fillAudio(void* userdata, Uint8* stream, int length) {
-  auto& source = *static_cast<AudioSource*>(userdata);
-  const auto bytes = static_cast<uint32_t>(length);
-  const uint32_t wanted = bytes / sizeof(synth::Frame);
-  const uint32_t ready =
-      std::min(source.progress->framesWritten.load(std::memory_order_acquire), source.frameCount);
-  if (!source.started) {
-    if (ready < std::min(kStartLead, source.frameCount)) {
-      std::memset(stream, 0, bytes);  // before the first frame, not in its place
-      return;
-    }
-    source.started = true;
-  }
-  uint32_t copied = 0;
-  if (source.position < ready) {
-    copied = std::min(wanted, ready - source.position);
-    std::memcpy(stream, source.frames + source.position, copied * sizeof(synth::Frame));
-  }
-  std::memset(stream + copied * sizeof(synth::Frame), 0, bytes - copied * sizeof(synth::Frame));
-  source.position += std::min(wanted, source.frameCount - source.position);
+  static_cast<BufferPlayback*>(userdata)->fill(
+      reinterpret_cast<synth::Frame*>(stream),
+      static_cast<uint32_t>(length) / sizeof(synth::Frame));
 }
 
 // Keeps stderr quiet while in scope. The sound libraries that SDL probes one
@@ -165,14 +133,14 @@ class SdlPlatform final : public Platform {
                  const synth::RenderProgress* progress) override {
     QuietStderr quiet;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return failed(SDL_GetError());
-    audio_ = {frames, frameCount, progress, false, 0};
+    playback_ = {frames, frameCount, progress, kStartLead};
     SDL_AudioSpec want{};
     want.freq = synth::kSampleRate;
     want.format = AUDIO_F32SYS;
     want.channels = 2;
     want.samples = kDeviceFrames;
     want.callback = fillAudio;
-    want.userdata = &audio_;
+    want.userdata = &playback_;
     // No changes allowed: if the device wants another format, SDL converts.
     SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
     if (device == 0) return failed(SDL_GetError());
@@ -215,7 +183,7 @@ class SdlPlatform final : public Platform {
   }
 
   SDL_Window* window_ = nullptr;
-  AudioSource audio_{};
+  BufferPlayback playback_{};
   std::string reason_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,9 @@ struct LoopCase {
   int32_t location;
   std::vector<int32_t> drawnElapsed;  // elapsed of every frame drawn, in order
 };
+void PrintTo(const LoopCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FrameLoopTest : public DemoTest, public ::testing::WithParamInterface<LoopCase> {};
 
@@ -290,6 +294,9 @@ struct FailureCase {
   const char* reason;  // expected in the line
   const char* lastCall;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class StartUpFailureTest : public DemoTest, public ::testing::WithParamInterface<FailureCase> {};
 
