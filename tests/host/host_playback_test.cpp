@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,11 +41,9 @@ class PlaybackTest : public ::testing::TestWithParam<PlaybackCase> {
   }
 
   static std::string describe(const std::vector<synth::Frame>& frames) {
-    std::string text;
-    for (const synth::Frame& f : frames) {
-      text += "(" + std::to_string(f.left) + "," + std::to_string(f.right) + ") ";
-    }
-    return text;
+    std::ostringstream text;
+    for (const synth::Frame& f : frames) text << "(" << f.left << "," << f.right << ") ";
+    return text.str();
   }
 
   std::vector<synth::Frame> storage;
