@@ -90,6 +90,29 @@ void compileSong(Engine& engine) {
   fast.nonzeroOutputs = kAllTracks;
 }
 
+// The SignalStack of one program run, with its top value kept apart so that
+// it can live in a register: most units work on the top alone, and a value
+// passed from one unit to the next then never goes through memory. Below
+// the top, value n (n >= 1) is below_[depth - n]; below_[0] is a spare slot
+// that catches the top when the stack was empty.
+struct CachedStack {
+  double top_ = 0;
+  double below_[kStackCapacity + 1];
+  int depth = 0;
+
+  void push(double v) {
+    below_[depth++] = top_;
+    top_ = v;
+  }
+  double pop() {
+    double v = top_;
+    top_ = below_[--depth];
+    return v;
+  }
+  double& top() { return top_; }
+  double& below(int n) { return below_[depth - n]; }
+};
+
 inline double oscillatorIncrementCached(IncrementCache& cache, const CompiledUnit& u,
                                         const UnitWorkspace& ws, int32_t note) {
   bool lowFrequency = (u.raw & kLowFrequencyMode) != 0;
@@ -126,10 +149,8 @@ void runCompiledProgram(Engine& engine, int program, InstrumentRecord& record) {
   const CompiledProgram& prog = fast.programs[program];
   const CompiledUnit* units = fast.units + prog.firstUnit;
   IncrementCache* increments = fast.increments + prog.firstUnit;
-  // Programs start and end on an empty stack, so a local one serves and
-  // stays in registers.
-  SignalStack s;
-  s.depth = 0;
+  // Programs start and end on an empty stack, so a local one serves.
+  CachedStack s;
   const int32_t note = record.note;  // no unit can change it while the program runs
   UnitWorkspace* ws = record.workspaces;
   for (const CompiledUnit* u = units; u != units + prog.unitCount; ++u, ++ws) {

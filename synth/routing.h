@@ -1,6 +1,8 @@
 // Routing and stack units: StackOp, Store, Pan, Output, Accumulate, NoOp.
 // None tests the note; none uses its own workspace words. The kernels here
-// are shared by the unit routines and the compiled fast path.
+// are shared by the unit routines and the compiled fast path; they work on
+// any stack with push, pop, top and below (the SignalStack, or the fast
+// path's copy of it that keeps the top value in a register).
 #pragma once
 
 #include <bit>
@@ -11,7 +13,8 @@
 namespace synth {
 
 // StackOp. Operation byte (raw); the stack is shown top first.
-inline void applyStackOp(SignalStack& s, unsigned operation, int32_t note) {
+template <class Stack>
+inline void applyStackOp(Stack& s, unsigned operation, int32_t note) {
   switch (operation) {
     case kStackPop:  // x1 -> (removed)
       s.pop();
@@ -63,7 +66,8 @@ inline void applyStackOp(SignalStack& s, unsigned operation, int32_t note) {
 
 // Store. Writes 2 * (amount - 0.5) * top into record word (word & 3FFF),
 // added to its float32 value with the add flag; pops with the pop flag.
-inline void applyStore(InstrumentRecord& record, SignalStack& s, double amount, unsigned word) {
+template <class Stack>
+inline void applyStore(InstrumentRecord& record, Stack& s, double amount, unsigned word) {
   double v = 2 * (amount - kEngineConstants.half) * s.top();
   int index = static_cast<int>(word & kStoreIndexMask);
   if (word & kStoreAddFlag) {
@@ -75,13 +79,15 @@ inline void applyStore(InstrumentRecord& record, SignalStack& s, double amount, 
 }
 
 // Pan. x -> x/2, x/2 (a centred stereo pair).
-inline void applyPan(SignalStack& s) {
+template <class Stack>
+inline void applyPan(Stack& s) {
   s.top() = s.top() * kEngineConstants.half;
   s.push(s.top());
 }
 
 // Output. Consumes the pair L (top), R into aux then main words.
-inline void applyOutput(InstrumentRecord& record, SignalStack& s, double gain, double aux) {
+template <class Stack>
+inline void applyOutput(InstrumentRecord& record, Stack& s, double gain, double aux) {
   double left = s.pop();
   double right = s.pop();
   record.auxLeft = static_cast<float>(left * aux);
@@ -99,7 +105,8 @@ inline constexpr uint32_t kAllTracks = (1u << kTrackCount) - 1;
 // so no partial sum is ever -0 and adding a zero word changes nothing. That
 // is why zero words are skipped, and why a caller that knows which tracks
 // hold only zeros may leave them out of `tracksToSum` (a bit per track).
-inline void applyAccumulate(const InstrumentRecord* tracks, SignalStack& s, unsigned selector,
+template <class Stack>
+inline void applyAccumulate(const InstrumentRecord* tracks, Stack& s, unsigned selector,
                             uint32_t tracksToSum = kAllTracks) {
   double left = 0;
   double right = 0;
