@@ -244,8 +244,11 @@ bool unchangedSinceWatch(const Engine& engine, int track) {
 
 constexpr uint16_t kWatchInterval = 127;
 
+// Whether any output word is other than +0 or -0 (a NaN counts as non-zero).
 bool hasNonzeroOutput(const InstrumentRecord& r) {
-  return r.auxLeft != 0 || r.auxRight != 0 || r.mainLeft != 0 || r.mainRight != 0;
+  uint32_t bits = std::bit_cast<uint32_t>(r.auxLeft) | std::bit_cast<uint32_t>(r.auxRight) |
+                  std::bit_cast<uint32_t>(r.mainLeft) | std::bit_cast<uint32_t>(r.mainRight);
+  return (bits << 1) != 0;
 }
 
 void voiceEnd(InstrumentRecord& record) {
