@@ -23,10 +23,9 @@
 namespace synth {
 namespace {
 
-CompiledUnit compileUnit(unsigned opcode, const uint8_t* bytes, int workspace) {
+CompiledUnit compileUnit(unsigned opcode, const uint8_t* bytes) {
   CompiledUnit u{};
   u.step = static_cast<uint8_t>(opcode);
-  u.workspace = static_cast<uint8_t>(workspace);
   const UnitType& type = UnitHandlerTable[opcode];
   for (int i = 0; i < type.parameterBytes; ++i) {
     u.slots[i] = static_cast<float>(bytes[i]) * kEngineConstants.parameterScale;
@@ -71,7 +70,7 @@ void compileSong(Engine& engine) {
     fast.firstLine[p] = static_cast<uint16_t>(lines);
     for (unsigned opcode; (opcode = song.commandStream[cmd++]) != kEnd;) {
       const uint8_t* bytes = song.parameterStream + par;
-      CompiledUnit u = compileUnit(opcode, bytes, program.unitCount);
+      CompiledUnit u = compileUnit(opcode, bytes);
       fast.units[unitCount++] = u;
       fast.increments[unitCount - 1] = IncrementCache{};
       ++program.unitCount;
@@ -251,10 +250,6 @@ bool hasNonzeroOutput(const InstrumentRecord& r) {
   return (bits << 1) != 0;
 }
 
-void voiceEnd(InstrumentRecord& record) {
-  if ((record.workspaces[0].words[0] & 0xFF) == 4) record.note = 0;
-}
-
 }  // namespace
 
 void startEngine(Engine& engine, const SongView& song) {
@@ -295,7 +290,7 @@ Frame renderSampleFast(Engine& engine, int tick, int sample) {
     if (watch) watchBefore(engine, t);
     engine.delayCursor = fast.firstLine[t];
     runCompiledProgram(engine, t, record);
-    voiceEnd(record);
+    applyVoiceEnd(record);
     if (watch) fast.resting[t] = unchangedSinceWatch(engine, t);
     if (!fast.resting[t]) fast.awake[stillAwake++] = static_cast<uint8_t>(t);
     uint32_t bit = 1u << t;

@@ -28,9 +28,7 @@ void updateTrackNote(Engine& engine, int track, int tick) {
 
 void runInstrument(Engine& engine, InstrumentRecord& record) {
   runUnitProgram(engine, record);
-  // Voice end: the first unit (an Envelope in any sensible song) has
-  // finished its release when its state word's low byte reads 4.
-  if ((record.workspaces[0].words[0] & 0xFF) == 4) record.note = 0;
+  applyVoiceEnd(record);
 }
 
 Frame renderSample(Engine& engine, int tick, int sample) {

@@ -163,7 +163,6 @@ inline constexpr uint8_t kStepStackOp = 16;
 struct CompiledUnit {
   uint8_t step;
   uint8_t raw;         // last parameter byte: operation, flags, type, selector or count
-  uint8_t workspace;   // index of its UnitWorkspace
   uint8_t delayIndex;  // Delay: first DelayLengthTable entry
   uint16_t storeWord;  // Store: index and flags
   float slots[6];      // the scaled parameter bytes, as fetchParameters leaves them
@@ -292,6 +291,13 @@ inline float clampOutput(float v) {
 // Interpreter (one sample of one instrument)
 
 void updateTrackNote(Engine& engine, int track, int tick);
+
+// Voice end, after a track's program: the first unit (an Envelope in any
+// sensible song) has finished its release when its word 0's low byte is 4.
+inline void applyVoiceEnd(InstrumentRecord& record) {
+  if ((record.workspaces[0].words[0] & 0xFF) == 4) record.note = 0;
+}
+
 void runInstrument(Engine& engine, InstrumentRecord& record);
 void runUnitProgram(Engine& engine, InstrumentRecord& record);
 
